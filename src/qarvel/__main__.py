@@ -1,0 +1,131 @@
+"""Command line: evaluate one qarvel function at the given points.
+
+    python -m qarvel FUNCTION [--OPTION VALUE ...] [X ...]
+    python -m qarvel --list
+
+Prints one line per point: the point and the value to 17 significant digits.
+With no points, whitespace-separated numbers are read from standard input.
+Exit status 2 for a usage error (unknown function or option, a token that is
+not a number), 1 when the function rejects a point (outside its domain).
+"""
+
+import importlib
+import sys
+
+
+class Function:
+    """A function of the command line: where it lives, what it computes, and
+    its scalar options (name, converter, default; default None = required)."""
+
+    def __init__(self, module, name, summary, options=()):
+        self.module = module
+        self.name = name
+        self.summary = summary
+        self.options = options
+
+    def load(self):
+        return getattr(importlib.import_module("qarvel." + self.module), self.name)
+
+
+FUNCTIONS = {
+    f.name: f
+    for f in [
+        Function("mills", "millsratio", "Mills ratio R(x) = N(-x)/n(x), any x"),
+        Function("mills", "millsratio_d1", "-R'(x) = 1 - x R(x), any x"),
+        Function("mills", "millsratio_d3", "-R'''(x), any x"),
+        Function("mills", "millsratio_rel_below1", "(sqrt(pi/2) - R(x))/x, 0 <= x <= 1"),
+    ]
+}
+
+
+class UsageError(Exception):
+    pass
+
+
+def parse_number(token):
+    try:
+        return float(token)
+    except ValueError:
+        raise UsageError(f"not a number: {token!r}") from None
+
+
+def parse_args(fn, args):
+    """Split args into option values (by name) and point tokens.  Options are
+    spelled --name VALUE or --name=VALUE; anything else is a point, so that
+    negative numbers need no quoting."""
+    known = {name: (conv, default) for name, conv, default in fn.options}
+    values, points = {}, []
+    i = 0
+    while i < len(args):
+        tok = args[i]
+        if tok.startswith("--"):
+            name, eq, value = tok[2:].partition("=")
+            name = name.replace("-", "_")
+            if name not in known:
+                raise UsageError(f"{fn.name} has no option --{name}")
+            if not eq:
+                i += 1
+                if i == len(args):
+                    raise UsageError(f"option --{name} needs a value")
+                value = args[i]
+            conv = known[name][0]
+            try:
+                values[name] = conv(value)
+            except ValueError:
+                raise UsageError(f"bad value for --{name}: {value!r}") from None
+        else:
+            points.append(tok)
+        i += 1
+    for name, (conv, default) in known.items():
+        if name not in values:
+            if default is None:
+                raise UsageError(f"{fn.name} needs --{name}")
+            values[name] = default
+    return values, points
+
+
+def listing():
+    width = max(map(len, FUNCTIONS))
+    lines = []
+    for f in FUNCTIONS.values():
+        opts = "".join(
+            f" --{n} V" if d is None else f" [--{n} {d}]" for n, _, d in f.options
+        )
+        lines.append(f"{f.name:<{width}}  {f.summary}{'  (' + opts.strip() + ')' if opts else ''}")
+    return "\n".join(lines)
+
+
+def main(argv=None):
+    argv = sys.argv[1:] if argv is None else argv
+    if not argv or argv[0] in ("-h", "--help"):
+        print(__doc__.strip())
+        print()
+        print(listing())
+        return 0 if argv else 2
+    if argv[0] == "--list":
+        print(listing())
+        return 0
+    try:
+        fn = FUNCTIONS.get(argv[0])
+        if fn is None:
+            raise UsageError(f"unknown function {argv[0]!r} (python -m qarvel --list)")
+        options, tokens = parse_args(fn, argv[1:])
+        if not tokens:
+            tokens = sys.stdin.read().split()
+        xs = [parse_number(t) for t in tokens]
+    except UsageError as e:
+        print(f"qarvel: {e}", file=sys.stderr)
+        return 2
+    func = fn.load()
+    try:
+        values = func(xs, **options) if xs else []
+    except ValueError as e:
+        print(f"qarvel: {fn.name}: {e}", file=sys.stderr)
+        return 1
+    for x, v in zip(xs, values):
+        print(f"{x!r:>24}  {float(v):.17g}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

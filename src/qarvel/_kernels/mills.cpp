@@ -1,0 +1,258 @@
+// Mills-ratio kernels.  See mills.hpp for the quantities; each kernel below
+// says which formula loses precision where, and what is done instead.
+//
+// Order of operations is part of the contract: every expression is written
+// (and parenthesised) exactly in the order it is evaluated, each operation
+// rounded to the working type T on its own.
+#include "mills.hpp"
+
+#include <cmath>
+#include <limits>
+
+#include "../_mills_coef.hpp"
+
+namespace qarvel {
+namespace {
+
+// Constants of the working type.  A decimal threshold is the value of T
+// nearest to the decimal, so the float ones are spelled as float literals.
+template <typename T> struct MillsConst;
+
+template <> struct MillsConst<double> {
+    // -sqrt(2 ln DBL_MAX): below it exp(x^2/2) overflows.
+    static constexpr double neg_cutoff = -37.67712072049519;
+    static constexpr double sqrt_2pi = 2.5066282746310007;
+    static constexpr double sqrt_pi_2 = 1.2533141373155003;
+    // sqrt(DBL_MAX) rounded to double, 2^512 - 2^459: beyond it the
+    // continued fractions in u = x^2 + 3 would overflow.
+    static constexpr double guard = 1.3407807929942596e154;
+    // Depth thresholds that are not exact binary fractions.
+    static constexpr double x11_4 = 11.4, x15_1 = 15.1, x24_1 = 24.1, x59_3 = 59.3;
+    static constexpr double x17_1 = 17.1, x21_2 = 21.2, x25_4 = 25.4;
+};
+
+template <> struct MillsConst<float> {
+    // -sqrt(2 ln FLT_MAX), to float.
+    static constexpr float neg_cutoff = -13.320874214172363f;
+    static constexpr float sqrt_2pi = 2.5066282749176025f;
+    static constexpr float sqrt_pi_2 = 1.2533141374588013f;
+    // sqrt(FLT_MAX) rounded to float, 2^64 - 2^40.
+    static constexpr float guard = 1.8446742974197924e19f;
+    static constexpr float x11_4 = 11.4f, x15_1 = 15.1f, x24_1 = 24.1f, x59_3 = 59.3f;
+    static constexpr float x17_1 = 17.1f, x21_2 = 21.2f, x25_4 = 25.4f;
+};
+
+inline double Exp(double v) { return std::exp(v); }
+inline float Exp(float v) { return expf(v); }
+
+template <typename T> inline T Infinity() { return std::numeric_limits<T>::infinity(); }
+
+// Row of a table: t truncated toward zero, held within [0, last].  The
+// comparisons come before the conversion, so a value beyond the int range
+// never reaches it.  For every argument inside a lookup's range this is
+// plain truncation followed by the upper clamp.
+template <typename T> inline int RowIndex(T t, int last) {
+    if (!(t < static_cast<T>(last))) return last;
+    if (!(t > T(-1))) return 0;
+    return static_cast<int>(t);
+}
+
+// Horner's scheme over one row, highest coefficient first; for T = float
+// each coefficient is rounded to float as it enters.
+template <typename T> inline T HornerRow(const double* c, int degree, T s) {
+    T p = static_cast<T>(c[degree]);
+    for (int k = degree - 1; k >= 0; --k) p = p * s + static_cast<T>(c[k]);
+    return p;
+}
+
+// C_Rrel: row i covers [i/12, (i+1)/12], s = 12x - i.  0 <= x <= 1.
+template <typename T> inline T LookupRrel(T x) {
+    T t = T(12) * x;
+    int i = RowIndex(t, 11);
+    T s = t - static_cast<T>(i);
+    return HornerRow(C_Rrel + 8 * i, 7, s);
+}
+
+// C_R1: rows in t = 32(x - 1)/(x + 2.5), which maps [1, inf) onto [0, 32).
+// s is formed from x directly rather than as t - i.  x > 1.
+template <typename T> inline T LookupR1(T x) {
+    T d = x + T(2.5);
+    int i = RowIndex(((x - T(1)) * T(32)) / d, 25);
+    T s = (static_cast<T>(32 - i) * x - (T(2.5) * static_cast<T>(i) + T(32))) / d;
+    return HornerRow(C_R1 + 8 * i, 7, s);
+}
+
+// C_R3: rows in t = 50x/(x + 3.5), which maps [0, inf) onto [0, 50).
+// 0 <= x < 17.1 reaches rows 0 to 41.
+template <typename T> inline T LookupR3(T x) {
+    T d = x + T(3.5);
+    int i = RowIndex((x / d) * T(50), 44);
+    int o = 9 * i;
+    T s = (static_cast<T>(50 - i) * x - static_cast<T>(3.5 * static_cast<double>(i))) / d;
+    return HornerRow(C_R3 + o, 8, s);
+}
+
+}  // namespace
+
+// Depth-n approximant R_n(x) = 1/(x + 1/(x + 2/(x + ... + n/x))) and the
+// matching approximants of -R' = 1 - x R and -R''' = (x^2+2) - x(x^2+3) R.
+// With u = x^2 + 3, x R_n = 1 - delta/D where D = u delta - gamma for two
+// polynomials delta, gamma in u; then -R'_n = delta/D and -R'''_n = gamma/D
+// are single quotients, free of the cancellation of the direct forms.
+// Depth 2 is delta = 1, gamma = 0; every depth not listed uses depth 12.
+template <typename T> T MillsRatio_CF(T x_or_u, int n, int d) {
+    T u = (d == 0) ? (x_or_u * x_or_u + T(3)) : x_or_u;
+    if (n == 2) {
+        if (d == 0) return (u - T(1)) / (x_or_u * u);
+        if (d == 1) return T(1) / x_or_u;
+        return T(0);
+    }
+    T delta, gamma;
+    switch (n) {
+        case 4:
+            delta = T(4) + u;
+            gamma = T(6);
+            break;
+        case 6:
+            delta = (u + T(12)) * u + T(12);
+            gamma = T(6) * u + T(48);
+            break;
+        case 8:
+            delta = ((u + T(24)) * u + T(114)) * u - T(24);
+            gamma = (T(6) * u + T(120)) * u + T(324);
+            break;
+        case 10:
+            delta = (((u + T(40)) * u + T(426)) * u + T(936)) * u - T(1248);
+            gamma = ((T(6) * u + T(216)) * u + T(1812)) * u + T(1728);
+            break;
+        default:  // 12
+            delta = ((((u + T(60)) * u + T(1116)) * u + T(6816)) * u + T(4932)) * u - T(22320);
+            gamma = (((T(6) * u + T(336)) * u + T(5472)) * u + T(24768)) * u - T(1080);
+            break;
+    }
+    T D = u * delta - gamma;
+    if (d == 1) return delta / D;
+    if (d == 3) return gamma / D;
+    return (D - delta) / (x_or_u * D);
+}
+
+// Mills ratio R(x) = N(-x)/n(x).
+//   x < 0:        R(x) = sqrt(2 pi) exp(x^2/2) - R(-x); both terms positive,
+//                 so no cancellation; +inf once exp(x^2/2) overflows.
+//   [0, 1]:       sqrt(pi/2) - x f_rel(x), f_rel from C_Rrel.
+//   (1, 9.5):     -R' = 1 - x R from C_R1, then R = (1 - p)/x.
+//   [9.5, 6.7e7): continued fraction, depth falling with x; each threshold
+//                 is where the shallower depth's truncation error has
+//                 dropped to 2.23e-16 relative.
+//   [6.7e7, inf]: 1/x, exact to double precision there.
+template <typename T> T MillsRatio(T x) {
+    using C = MillsConst<T>;
+    if (x < T(0)) {
+        if (x < C::neg_cutoff) return Infinity<T>();
+        T e = Exp((T(0.5) * x) * x);
+        return e * C::sqrt_2pi - MillsRatio(-x);
+    }
+    if (x <= T(1)) {
+        T rrel = LookupRrel(x);
+        return C::sqrt_pi_2 - x * rrel;
+    }
+    if (x >= T(9.5)) {
+        if (x >= T(6.7e7)) return T(1) / x;
+        int n = (x >= T(548))    ? 2
+              : (x >= C::x59_3)  ? 4
+              : (x >= C::x24_1)  ? 6
+              : (x >= C::x15_1)  ? 8
+              : (x >= C::x11_4)  ? 10
+                                 : 12;
+        return MillsRatio_CF(x, n, 0);
+    }
+    if (std::isnan(x)) return x;  // NaN fails every test above
+    T p = LookupR1(x);
+    return (T(1) - p) / x;
+}
+
+// -R'(x) = 1 - x R(x); the difference cancels completely as x grows.
+//   x < 0:       -R'(x) = -R'(-x) + (-x) sqrt(2 pi) exp(x^2/2), both positive.
+//   [0, 1]:      1 - x R with R from C_Rrel (x R is at most 0.66 here).
+//   (1, 11.5):   C_R1, whose rows approximate -R' itself.
+//   [11.5, inf): continued fraction delta/D in u = x^2 + 3; +0 once u
+//                exceeds sqrt of the largest T, where D would overflow.
+template <typename T> T MillsRatioDeriv1(T x) {
+    using C = MillsConst<T>;
+    if (x < T(0)) {
+        if (x < C::neg_cutoff) return Infinity<T>();
+        T e = Exp((T(0.5) * x) * x);
+        return MillsRatioDeriv1(-x) + (C::sqrt_2pi * (-x)) * e;
+    }
+    if (x <= T(1)) {
+        T rrel = LookupRrel(x);
+        return T(1) - x * (C::sqrt_pi_2 - rrel * x);
+    }
+    if (x >= T(11.5)) {
+        T u = x * x + T(3);
+        if (u > C::guard) return T(0);
+        int n = (x >= T(12800))  ? 2
+              : (x >= T(165))    ? 4
+              : (x >= T(41))     ? 6
+              : (x >= C::x21_2)  ? 8
+              : (x >= T(14.5))   ? 10
+                                 : 12;
+        return MillsRatio_CF(u, n, 1);
+    }
+    if (std::isnan(x)) return x;
+    return LookupR1(x);
+}
+
+// -R'''(x) = (x^2 + 2) - x (x^2 + 3) R(x), which cancels as x grows.
+//   x < 0:       -R'''(x) = -R'''(-x) + (x^2 + 3)(-x) sqrt(2 pi) exp(x^2/2).
+//   [0, 17.1):   C_R3, degree-8 rows in t = 50x/(x + 3.5).
+//   [17.1, inf): continued fraction gamma/D in u = x^2 + 3 (depth 2 would
+//                give 0, so the shallowest is 4); +0 once u overflows.
+template <typename T> T MillsRatioDeriv3(T x) {
+    using C = MillsConst<T>;
+    if (x < T(0)) {
+        if (x < C::neg_cutoff) return Infinity<T>();
+        T e = Exp((T(0.5) * x) * x);
+        return MillsRatioDeriv3(-x) + ((x * x + T(3)) * (C::sqrt_2pi * (-x))) * e;
+    }
+    if (x >= C::x17_1) {
+        T u = x * x + T(3);
+        if (u > C::guard) return T(0);
+        int n = (x >= T(17300)) ? 4
+              : (x >= T(210))   ? 6
+              : (x >= T(50.5))  ? 8
+              : (x >= C::x25_4) ? 10
+                                : 12;
+        return MillsRatio_CF(u, n, 3);
+    }
+    if (std::isnan(x)) return x;
+    return LookupR3(x);
+}
+
+// f_rel(x) = (sqrt(pi/2) - R(x))/x on [0, 1], straight from C_Rrel, so the
+// difference sqrt(pi/2) - R is never formed.  f_rel(0) = 1 exactly.
+template <typename T> T MillsRatioRel_below1(T x) {
+    if (std::isnan(x)) return x;
+    return LookupRrel(x);
+}
+
+template float MillsRatio<float>(float);
+template double MillsRatio<double>(double);
+template float MillsRatioDeriv1<float>(float);
+template double MillsRatioDeriv1<double>(double);
+template float MillsRatioDeriv3<float>(float);
+template double MillsRatioDeriv3<double>(double);
+template float MillsRatioRel_below1<float>(float);
+template double MillsRatioRel_below1<double>(double);
+template float MillsRatio_CF<float>(float, int, int);
+template double MillsRatio_CF<double>(double, int, int);
+
+}  // namespace qarvel
+
+extern "C" {
+double qarvel_MillsRatio(double x) { return qarvel::MillsRatio<double>(x); }
+double qarvel_MillsRatioDeriv1(double x) { return qarvel::MillsRatioDeriv1<double>(x); }
+double qarvel_MillsRatioDeriv3(double x) { return qarvel::MillsRatioDeriv3<double>(x); }
+double qarvel_MillsRatioRel_below1(double x) { return qarvel::MillsRatioRel_below1<double>(x); }
+double qarvel_MillsRatio_CF(double xu, int n, int d) { return qarvel::MillsRatio_CF<double>(xu, n, d); }
+}
