@@ -21,34 +21,40 @@ def _workdps(x, cancel):
     return DIGITS + 10 + int((2 + cancel) * lg)
 
 
+def _R(x):
+    # R at the caller's working precision; x an mpf
+    return mp.sqrt(mp.pi / 2) * mp.erfc(x / mp.sqrt(2)) * mp.exp(x * x / 2)
+
+
 def R(x):
     """Mills ratio R(x) = sqrt(pi/2) erfc(x/sqrt 2) exp(x^2/2), as an mpf."""
     with mp.workdps(_workdps(x, 0)):
-        x = mp.mpf(x)
-        return +(mp.sqrt(mp.pi / 2) * mp.erfc(x / mp.sqrt(2)) * mp.exp(x * x / 2))
+        return +_R(mp.mpf(x))
 
 
 def R1(x):
     """-R'(x) = 1 - x R(x)."""
     with mp.workdps(_workdps(x, 2)):
         x = mp.mpf(x)
-        return +(1 - x * R(x))
+        return +(1 - x * _R(x))
 
 
 def R3(x):
     """-R'''(x) = (x^2 + 2) - x (x^2 + 3) R(x)."""
     with mp.workdps(_workdps(x, 4)):
         x = mp.mpf(x)
-        return +((x * x + 2) - x * (x * x + 3) * R(x))
+        return +((x * x + 2) - x * (x * x + 3) * _R(x))
 
 
 def Rrel(x):
     """(sqrt(pi/2) - R(x))/x, with its limit 1 at x = 0."""
     if x == 0:
         return mp.mpf(1)
-    with mp.workdps(_workdps(x, 0) + 10):
+    # sqrt(pi/2) - R(x) is about x: as many more digits as x is small
+    small = max(0, int(-math.log10(abs(float(x)))))
+    with mp.workdps(_workdps(x, 0) + small):
         x = mp.mpf(x)
-        return +((mp.sqrt(mp.pi / 2) - R(x)) / x)
+        return +((mp.sqrt(mp.pi / 2) - _R(x)) / x)
 
 
 def rel_err(got, ref):
