@@ -34,6 +34,16 @@ FUNCTIONS = {
         Function("mills", "millsratio_d1", "-R'(x) = 1 - x R(x), any x"),
         Function("mills", "millsratio_d3", "-R'''(x), any x"),
         Function("mills", "millsratio_rel_below1", "(sqrt(pi/2) - R(x))/x, 0 <= x <= 1"),
+        Function(
+            "symdiff", "millsratio_dd",
+            "(R(x-dx) - R(x+dx))/(2 dx); theta < 0: (R(dx-x) + R(x+dx))/(2 dx)",
+            (("dx", float, None), ("theta", int, 1)),
+        ),
+        Function(
+            "symdiff", "millsratio_dd_cf",
+            "divided difference of the depth-n_terms continued fraction of R",
+            (("dx", float, None), ("n_terms", int, 4)),
+        ),
     ]
 }
 
