@@ -14,8 +14,8 @@ DIGITS = 50  # significant digits of every reference value
 
 def _workdps(x, cancel):
     """Working precision for a reference at x: DIGITS, plus the digits that
-    exp(x^2/2) needs for its integer part, plus those lost when a quantity of
-    size about 1/x^cancel is formed as a difference of O(1) terms."""
+    exp(x^2/2) needs for its integer part, plus those lost to cancellation
+    when the result is x^cancel times smaller than the terms that form it."""
     a = abs(float(x))
     lg = math.log10(a) if a > 1 else 0.0
     return DIGITS + 10 + int((2 + cancel) * lg)
@@ -41,7 +41,7 @@ def R1(x):
 
 def R3(x):
     """-R'''(x) = (x^2 + 2) - x (x^2 + 3) R(x)."""
-    with mp.workdps(_workdps(x, 4)):
+    with mp.workdps(_workdps(x, 6)):
         x = mp.mpf(x)
         return +((x * x + 2) - x * (x * x + 3) * _R(x))
 
