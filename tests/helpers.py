@@ -14,8 +14,8 @@ DIGITS = 50  # significant digits of every reference value
 
 def _workdps(x, cancel):
     """Working precision for a reference at x: DIGITS, plus the digits that
-    exp(x^2/2) needs for its integer part, plus those lost when a quantity of
-    size about 1/x^cancel is formed as a difference of O(1) terms."""
+    exp(x^2/2) needs for its integer part, plus those lost to cancellation
+    when the result is x^cancel times smaller than the terms that form it."""
     a = abs(float(x))
     lg = math.log10(a) if a > 1 else 0.0
     return DIGITS + 10 + int((2 + cancel) * lg)
@@ -23,6 +23,15 @@ def _workdps(x, cancel):
 
 def _R(x):
     # R at the caller's working precision; x an mpf
+    if x >= 1e10:
+        # asymptotic series sum (-1)^k (2k-1)!! / x^(2k+1); the first omitted
+        # term is below 1e-200 relative here (erfc overflows its float
+        # estimates for such arguments)
+        term, total = 1 / x, mp.mpf(0)
+        for k in range(20):
+            total += term
+            term *= -(2 * k + 1) / (x * x)
+        return total
     return mp.sqrt(mp.pi / 2) * mp.erfc(x / mp.sqrt(2)) * mp.exp(x * x / 2)
 
 
@@ -41,7 +50,7 @@ def R1(x):
 
 def R3(x):
     """-R'''(x) = (x^2 + 2) - x (x^2 + 3) R(x)."""
-    with mp.workdps(_workdps(x, 4)):
+    with mp.workdps(_workdps(x, 6)):
         x = mp.mpf(x)
         return +((x * x + 2) - x * (x * x + 3) * _R(x))
 
@@ -81,6 +90,12 @@ def ulps_apart(a, b):
 def bits(v):
     """The bit pattern of a double, so that -0.0 != 0.0 and NaN == NaN."""
     return struct.pack("<d", v)
+
+
+def bits_array(a):
+    """The bytes of a float64 array, for bitwise comparison."""
+    import numpy as np
+    return np.ascontiguousarray(a, dtype=np.float64).tobytes()
 
 
 def f32(v):
