@@ -67,11 +67,15 @@ def Rrel(x):
 
 
 def rel_err(got, ref):
-    """|got - ref| / |ref| in units of 2^-52."""
-    ref = mp.mpf(ref)
-    if ref == 0:
-        return 0.0 if got == 0 else math.inf
-    return float(abs(mp.mpf(got) - ref) / abs(ref)) * 2.0**52
+    """|got - ref| / |ref| in units of 2^-52.  Worked at DIGITS digits, so
+    that the reference is not first rounded to the caller's precision (at
+    mpmath's default of 53 bits that alone moves the result by up to half a
+    unit)."""
+    with mp.workdps(DIGITS):
+        ref = mp.mpf(ref)
+        if ref == 0:
+            return 0.0 if got == 0 else math.inf
+        return float(abs(mp.mpf(got) - ref) / abs(ref)) * 2.0**52
 
 
 def worst(f, ref, xs):

@@ -100,7 +100,8 @@ template <typename T> T MillsRatioDiff_CF(T x, T dx, int n_terms) {
 
 // Symmetric divided difference (R(x - dx) - R(x + dx))/(2 dx), which tends
 // to -R'(x) as dx -> 0; the plain difference loses the digits that R(x - dx)
-// and R(x + dx) share.  Regimes (theta >= 0), with a = x - dx:
+// and R(x + dx) share.  Regimes (theta >= 0, dx >= 0; a negative dx is
+// taken as |dx|), with a = x - dx:
 //   dx >= 0.0392 (x + 1.25):  direct: the difference is at most a moderate
 //                             loss there (a few 1e-15 just past the edge).
 //   small dx, a >= 21.2:      divided difference of the continued fraction,
@@ -120,6 +121,14 @@ template <typename T> T MillsRatioDiff(T x, T dx, int theta) {
         T r2 = MillsRatio(x + dx);
         return (r2 + r1) / (dx + dx);
     }
+    // The divided difference is even in dx: (R(x + h) - R(x - h))/(-2h) is
+    // (R(x - h) - R(x + h))/(2h).  A negative half-step is folded onto its
+    // magnitude before any regime is chosen, so that the tests below see
+    // x - dx as the lower point; left as it is, any dx < 0 would pass the
+    // small-dx test and reach the series or the continued fraction however
+    // large |dx| is, where neither is accurate.  For dx >= 0 and NaN nothing
+    // changes.
+    if (dx < T(0)) dx = -dx;
     T a = x - dx;
     // Direct regime; also every NaN, for which the comparison is false.
     if (!(dx < (T(1.25) + x) * C::small_dx_slope)) {

@@ -24,7 +24,8 @@ namespace qarvel {
 // n_terms >= 0; every n_terms below 2 other than 0 is taken as depth 1.
 template <typename T> QARVEL_EXPORT T MillsRatioDiff_CF(T x, T dx, int n_terms);
 
-// theta >= 0: (R(x - dx) - R(x + dx))/(2 dx), the divided difference;
+// theta >= 0: (R(x - dx) - R(x + dx))/(2 dx), the divided difference, even
+//             in dx (a negative dx gives the result for |dx|);
 // theta < 0:  (R(dx - x) + R(x + dx))/(2 dx), the reflected sum.
 template <typename T> QARVEL_EXPORT T MillsRatioDiff(T x, T dx, int theta);
 
