@@ -137,7 +137,11 @@ template <typename T> T MillsRatioDiff(T x, T dx, int theta) {
         return (ra - rb) / (dx + dx);
     }
     // Continued-fraction regime: the depth falls as a grows, at the
-    // thresholds where the approximants of -R' change depth.
+    // thresholds where the approximants of -R' change depth.  The product of
+    // denominators grows like (ab)^(n+1): in double it overflows only for
+    // a beyond about 2.4e51 (depth 2), but in float already for a from about
+    // 7132 at depth 4 and from about 2.64e6 at depth 2, where the float
+    // result is then 0.
     if (a >= T(12800)) return MillsRatioDiff_CF(x, dx, 2);
     if (a >= T(165)) return MillsRatioDiff_CF(x, dx, 4);
     if (a >= T(41)) return MillsRatioDiff_CF(x, dx, 6);
