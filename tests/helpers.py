@@ -58,11 +58,14 @@ def Rrel(x):
 
 
 def rel_err(got, ref):
-    """|got - ref| / |ref| in units of 2^-52."""
-    ref = mp.mpf(ref)
-    if ref == 0:
-        return 0.0 if got == 0 else math.inf
-    return float(abs(mp.mpf(got) - ref) / abs(ref)) * 2.0**52
+    """|got - ref| / |ref| in units of 2^-52.  Worked out at the precision of
+    the references, whatever mpmath's current precision: at its default of
+    53 bits, ref itself would be rounded to a double first."""
+    with mp.workdps(DIGITS + 10):
+        ref = mp.mpf(ref)
+        if ref == 0:
+            return 0.0 if got == 0 else math.inf
+        return float(abs(mp.mpf(got) - ref) / abs(ref)) * 2.0**52
 
 
 def worst(f, ref, xs):

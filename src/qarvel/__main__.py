@@ -34,6 +34,9 @@ FUNCTIONS = {
         Function("mills", "millsratio_d1", "-R'(x) = 1 - x R(x), any x"),
         Function("mills", "millsratio_d3", "-R'''(x), any x"),
         Function("mills", "millsratio_rel_below1", "(sqrt(pi/2) - R(x))/x, 0 <= x <= 1"),
+        Function("relmeans", "logrel", "log(1 + x)/x, x > -1"),
+        Function("relmeans", "powrel", "((1 + x)^a - 1)/(a x), x > -1",
+                 options=[("a", float, None)]),
     ]
 }
 
