@@ -13,6 +13,10 @@ cimport numpy as cnp
 
 cnp.import_array()
 
+# cdivision (first line): every quotient below is a plain IEEE division, so a
+# zero denominator gives an infinity or NaN instead of Cython's
+# ZeroDivisionError check, which a noexcept kernel could only print and drop.
+
 
 # log(1 + x)/x loses every digit to cancellation in 1 + x when x is small;
 # log1p never forms 1 + x, so log1p(x)/x keeps full relative accuracy down to
@@ -27,8 +31,9 @@ cdef double _logrel(double x) noexcept nogil:
 
 # ((1 + x)^a - 1)/(a x) = expm1(a log1p(x))/(x a): the power is formed as an
 # exponential of L = log1p(x), and expm1 keeps the digits of e^(a L) - 1 when
-# a L is small.  The relative error of the result grows like |a L| ulp, from
-# the rounding of L magnified by the exponential.  Singular points:
+# a L is small.  For large positive a L the rounding of L is magnified by the
+# exponential, and the relative error grows like a L ulp; for large negative
+# a L, e^(a L) - 1 is near -1 and insensitive to it.  Singular points:
 # x = +-0 gives exactly 1 for every a (NaN included), and a = +-0 gives the
 # logrel formula, written out here rather than called.  No other branch: when
 # a L and x a both underflow the result is 0/0 = NaN, and IEEE overflow and
