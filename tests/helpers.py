@@ -23,6 +23,15 @@ def _workdps(x, cancel):
 
 def _R(x):
     # R at the caller's working precision; x an mpf
+    if x >= 1e10:
+        # asymptotic series sum (-1)^k (2k-1)!! / x^(2k+1); the first omitted
+        # term is below 1e-200 relative here (erfc overflows its float
+        # estimates for such arguments)
+        term, total = 1 / x, mp.mpf(0)
+        for k in range(20):
+            total += term
+            term *= -(2 * k + 1) / (x * x)
+        return total
     return mp.sqrt(mp.pi / 2) * mp.erfc(x / mp.sqrt(2)) * mp.exp(x * x / 2)
 
 
@@ -84,6 +93,12 @@ def ulps_apart(a, b):
 def bits(v):
     """The bit pattern of a double, so that -0.0 != 0.0 and NaN == NaN."""
     return struct.pack("<d", v)
+
+
+def bits_array(a):
+    """The bytes of a float64 array, for bitwise comparison."""
+    import numpy as np
+    return np.ascontiguousarray(a, dtype=np.float64).tobytes()
 
 
 def f32(v):
