@@ -1,9 +1,9 @@
 """qarvel.relmeans against the NumPy expressions a user would write.
 
-    python benchmarks/bench_relmeans.py [N]
+    python benchmarks/bench_relmeans.py
 
-Times logrel(x) and powrel(x, a) on N points (default 10^6; best of several
-repeats, in ns per element) against
+Times logrel(x) and powrel(x, a) on 10^6 points (best of several repeats, in
+ns per element) against
 
     np.log1p(x) / x                        (x = 0 patched to 1 afterwards)
     np.expm1(a * np.log1p(x)) / (a * x)
@@ -14,15 +14,12 @@ where the result is not finite although the true value is.
 """
 
 import math
-import sys
-import time
 
 import mpmath as mp
 import numpy as np
 
+from harness import N, REPEAT, ns_per_element, table
 from qarvel.relmeans import logrel, powrel
-
-REPEATS = 7
 
 
 def np_logrel(x):
@@ -35,16 +32,6 @@ def np_logrel(x):
 def np_powrel(x, a):
     with np.errstate(divide="ignore", invalid="ignore", over="ignore"):
         return np.expm1(a * np.log1p(x)) / (a * x)
-
-
-def best_ns(f, *args):
-    n = np.broadcast(*args).size
-    best = math.inf
-    for _ in range(REPEATS):
-        t = time.perf_counter()
-        f(*args)
-        best = min(best, time.perf_counter() - t)
-    return best / n * 1e9
 
 
 def ref_logrel(x):
@@ -92,37 +79,37 @@ def sample(n, rng):
 
 
 def main():
-    n = int(float(sys.argv[1])) if len(sys.argv) > 1 else 10**6
     rng = np.random.default_rng(12345)
-    x = np.where(rng.random(n) < 0.25, -rng.uniform(0, 0.999, n), 10.0 ** rng.uniform(-12, 3, n))
-    a = rng.uniform(-20, 20, n)
-
-    print(f"{n} points, best of {REPEATS}, ns per element")
-    print(f"{'function':<18}{'qarvel':>10}{'numpy':>10}{'numpy/qarvel':>15}")
-    rows = [
+    x = np.where(rng.random(N) < 0.25, -rng.uniform(0, 0.999, N), 10.0 ** rng.uniform(-12, 3, N))
+    a = rng.uniform(-20, 20, N)
+    rows = []
+    for name, (f, *fa), (g, *ga) in [
         ("logrel(x)", (logrel, x), (np_logrel, x)),
         ("powrel(x, 2.5)", (powrel, x, 2.5), (np_powrel, x, 2.5)),
         ("powrel(x, a[])", (powrel, x, a), (np_powrel, x, a)),
-    ]
-    for name, (f, *fa), (g, *ga) in rows:
-        tq, tn = best_ns(f, *fa), best_ns(g, *ga)
-        print(f"{name:<18}{tq:>10.1f}{tn:>10.1f}{tn / tq:>15.2f}")
+    ]:
+        t_ours, t_peer = ns_per_element(f, *fa), ns_per_element(g, *ga)
+        rows.append([name, t_ours, t_peer, t_peer / t_ours])
+    table(f"qarvel.relmeans vs the NumPy expressions (10^6 float64 points, best of {REPEAT})",
+          ["function", "ns/elt", "numpy ns/elt", "speed-up"], rows)
 
     xs, as_ = sample(400, np.random.default_rng(7))
     lref = [ref_logrel(v) for v in xs]
     pref = [ref_powrel(v, w) for v, w in zip(xs, as_)]
-    # drop points whose true value is outside the range of doubles
+    # powrel: only points whose true value is a normal double
     keep = [i for i, r in enumerate(pref) if mp.mpf(2)**-1022 <= abs(r) < mp.mpf(2)**1024]
-    print()
-    print(f"accuracy on {len(xs)} points (powrel: {len(keep)} with a value in range), "
-          "max error in units of 2^-52 / non-finite results")
+    rows = []
     for name, vq, vn, refs in [
         ("logrel", logrel(xs), np_logrel(xs), lref),
         ("powrel", powrel(xs[keep], as_[keep]), np_powrel(xs[keep], as_[keep]),
          [pref[i] for i in keep]),
     ]:
         (eq, bq), (en, bn) = accuracy(vq, refs), accuracy(vn, refs)
-        print(f"{name:<8} qarvel {eq:8.2f} / {bq:<4d} numpy {en:8.2f} / {bn}")
+        rows.append([name, len(refs), eq, en, str(bq), str(bn)])
+    table("largest error against mpmath, in units of 2^-52 (finite results), "
+          "and the number of results not finite",
+          ["function", "points", "qarvel", "numpy", "qarvel not finite", "numpy not finite"],
+          [[r[0], str(r[1]), *r[2:]] for r in rows])
 
 
 if __name__ == "__main__":

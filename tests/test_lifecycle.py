@@ -11,6 +11,7 @@ import pytest
 # module name, and a call that shows the module works
 MODULES = [
     ("mills", "m.millsratio(0.0) == 1.2533141373155003"),
+    ("relmeans", "m.powrel(1.0, 2.0) == 1.5"),
 ]
 
 

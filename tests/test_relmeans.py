@@ -381,7 +381,7 @@ def test_cimport_from_another_extension(tmp_path):
 
 
 # ---------------------------------------------------------------------------
-# Module load
+# Module load (the steps common to every module: test_lifecycle.py)
 
 def test_capsule_table_built_before_numpy_is_imported():
     code = textwrap.dedent("""
@@ -401,25 +401,6 @@ def test_capsule_table_built_before_numpy_is_imported():
     out = subprocess.run([sys.executable, "-c", code], check=True,
                          capture_output=True, text=True).stdout
     assert out.strip() == "[(['_logrel', '_powrel'], False, False)]"
-
-
-def test_reload_and_second_interpreter():
-    import importlib.util
-    spec = importlib.util.find_spec("qarvel.relmeans")
-    capi, f = relmeans.__pyx_capi__, relmeans.logrel
-    again = importlib.util.module_from_spec(spec)
-    assert again is relmeans                 # creation yields the existing object
-    spec.loader.exec_module(again)           # initialisation runs once only
-    assert relmeans.__pyx_capi__ is capi and relmeans.logrel is f
-    _interpreters = pytest.importorskip("_interpreters")
-    interp = _interpreters.create("legacy")
-    try:
-        exc = _interpreters.run_string(interp, "import qarvel.relmeans")
-    finally:
-        _interpreters.destroy(interp)
-    assert exc.type.__name__ == "ImportError"
-    assert exc.msg == ("Interpreter change detected - this module can only be "
-                       "loaded into one interpreter per process.")
 
 
 # ---------------------------------------------------------------------------
