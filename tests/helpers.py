@@ -67,11 +67,10 @@ def Rrel(x):
 
 
 def rel_err(got, ref):
-    """|got - ref| / |ref| in units of 2^-52.  Worked at DIGITS digits, so
-    that the reference is not first rounded to the caller's precision (at
-    mpmath's default of 53 bits that alone moves the result by up to half a
-    unit)."""
-    with mp.workdps(DIGITS):
+    """|got - ref| / |ref| in units of 2^-52.  Worked out at the precision of
+    the references, whatever mpmath's current precision: at its default of
+    53 bits, ref itself would be rounded to a double first."""
+    with mp.workdps(DIGITS + 10):
         ref = mp.mpf(ref)
         if ref == 0:
             return 0.0 if got == 0 else math.inf

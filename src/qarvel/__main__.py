@@ -44,6 +44,9 @@ FUNCTIONS = {
             "divided difference of the depth-n_terms continued fraction of R",
             (("dx", float, None), ("n_terms", int, 4)),
         ),
+        Function("relmeans", "logrel", "log(1 + x)/x, x > -1"),
+        Function("relmeans", "powrel", "((1 + x)^a - 1)/(a x), x > -1",
+                 options=[("a", float, None)]),
     ]
 }
 

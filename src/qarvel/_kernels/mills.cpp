@@ -92,6 +92,51 @@ template <typename T> inline T LookupR3(T x) {
     return HornerRow(C_R3 + o, 8, s);
 }
 
+// The numerator and denominator polynomials delta and gamma of
+// MillsRatio_CF below, for depths 2, 4, ..., 12, highest power of u first,
+// padded with leading zeros to one length.  Horner's scheme over a padded
+// row performs the written operations of its depth after a few exact ones
+// (0 u + 0 = 0, 0 u + 1 = 1, 1 u = u), so for finite u it gives the same
+// doubles; depth 2 is delta = 1, gamma = 0, for which the general quotients
+// reduce to the special-cased ones (D = u).
+constexpr int kCFLength = 6;
+constexpr double kCFDelta[6][kCFLength] = {
+    {0, 0, 0, 0, 0, 1},                    // depth 2
+    {0, 0, 0, 0, 1, 4},                    // depth 4: 4 + u
+    {0, 0, 0, 1, 12, 12},                  // depth 6
+    {0, 0, 1, 24, 114, -24},               // depth 8
+    {0, 1, 40, 426, 936, -1248},           // depth 10
+    {1, 60, 1116, 6816, 4932, -22320},     // depth 12
+};
+constexpr double kCFGamma[6][kCFLength] = {
+    {0, 0, 0, 0, 0, 0},                    // depth 2
+    {0, 0, 0, 0, 0, 6},                    // depth 4
+    {0, 0, 0, 0, 6, 48},                   // depth 6
+    {0, 0, 0, 6, 120, 324},                // depth 8
+    {0, 0, 6, 216, 1812, 1728},            // depth 10
+    {0, 6, 336, 5472, 24768, -1080},       // depth 12
+};
+
+// MillsRatio_CF for the kernels' own calls: an even depth n from 2 to 12
+// and a finite argument.  The depth picks a row of the padded tables instead
+// of a branch, so that arguments of mixed depths cost no mispredictions;
+// the results equal MillsRatio_CF(x_or_u, n, d) bit for bit.
+template <typename T> inline T ContinuedFraction(T x_or_u, int n, int d) {
+    T u = (d == 0) ? (x_or_u * x_or_u + T(3)) : x_or_u;
+    const double* cd = kCFDelta[n / 2 - 1];
+    const double* cg = kCFGamma[n / 2 - 1];
+    T delta = static_cast<T>(cd[0]);
+    T gamma = static_cast<T>(cg[0]);
+    for (int k = 1; k < kCFLength; ++k) {
+        delta = delta * u + static_cast<T>(cd[k]);
+        gamma = gamma * u + static_cast<T>(cg[k]);
+    }
+    T D = u * delta - gamma;
+    if (d == 1) return delta / D;
+    if (d == 3) return gamma / D;
+    return (D - delta) / (x_or_u * D);
+}
+
 }  // namespace
 
 // Depth-n approximant R_n(x) = 1/(x + 1/(x + 2/(x + ... + n/x))) and the
@@ -158,13 +203,10 @@ template <typename T> T MillsRatio(T x) {
     }
     if (x >= T(9.5)) {
         if (x >= T(6.7e7)) return T(1) / x;
-        int n = (x >= T(548))    ? 2
-              : (x >= C::x59_3)  ? 4
-              : (x >= C::x24_1)  ? 6
-              : (x >= C::x15_1)  ? 8
-              : (x >= C::x11_4)  ? 10
-                                 : 12;
-        return MillsRatio_CF(x, n, 0);
+        // depth 12, less 2 for each threshold x has reached
+        int passed = int(x >= C::x11_4) + int(x >= C::x15_1) + int(x >= C::x24_1)
+                   + int(x >= C::x59_3) + int(x >= T(548));
+        return ContinuedFraction(x, 12 - 2 * passed, 0);
     }
     if (std::isnan(x)) return x;  // NaN fails every test above
     T p = LookupR1(x);
@@ -191,13 +233,9 @@ template <typename T> T MillsRatioDeriv1(T x) {
     if (x >= T(11.5)) {
         T u = x * x + T(3);
         if (u > C::guard) return T(0);
-        int n = (x >= T(12800))  ? 2
-              : (x >= T(165))    ? 4
-              : (x >= T(41))     ? 6
-              : (x >= C::x21_2)  ? 8
-              : (x >= T(14.5))   ? 10
-                                 : 12;
-        return MillsRatio_CF(u, n, 1);
+        int passed = int(x >= T(14.5)) + int(x >= C::x21_2) + int(x >= T(41))
+                   + int(x >= T(165)) + int(x >= T(12800));
+        return ContinuedFraction(u, 12 - 2 * passed, 1);
     }
     if (std::isnan(x)) return x;
     return LookupR1(x);
@@ -218,12 +256,9 @@ template <typename T> T MillsRatioDeriv3(T x) {
     if (x >= C::x17_1) {
         T u = x * x + T(3);
         if (u > C::guard) return T(0);
-        int n = (x >= T(17300)) ? 4
-              : (x >= T(210))   ? 6
-              : (x >= T(50.5))  ? 8
-              : (x >= C::x25_4) ? 10
-                                : 12;
-        return MillsRatio_CF(u, n, 3);
+        int passed = int(x >= C::x25_4) + int(x >= T(50.5)) + int(x >= T(210))
+                   + int(x >= T(17300));
+        return ContinuedFraction(u, 12 - 2 * passed, 3);
     }
     if (std::isnan(x)) return x;
     return LookupR3(x);
