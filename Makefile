@@ -16,6 +16,8 @@ demo: $(VENV)/.installed
 	$(VPY) -m qarvel millsratio -40 -1 0 1 9.5 40 1e8
 	$(VPY) -m qarvel millsratio_d1 -5 0 5 50 1e5
 	$(VPY) -m qarvel millsratio_d3 -5 0 5 50 1e5
+	$(VPY) -m qarvel millsratio_dd --dx 1e-3 -1 0 5 30 1e6
+	$(VPY) -m qarvel millsratio_dd_cf --dx 1e-3 --n_terms 8 30 100
 
 test: $(VENV)/.installed
 	$(VPY) -m pytest

@@ -1,48 +1,39 @@
-"""millsratio_dd against the divided difference a user would otherwise write.
+"""qarvel.symdiff against the divided difference a user would otherwise write.
 
-    python benchmarks/bench_symdiff.py [N]
+    python benchmarks/bench_symdiff.py
 
-For N (default 10^6) pairs (x, dx) with small dx, in the series regime
-(0 <= x <= 20) and in the continued-fraction regime (25 <= x <= 1e5), times
+For 10^6 pairs (x, dx) with small dx, in the series regime (0 <= x <= 20) and
+in the continued-fraction regime (25 <= x <= 1e5), times
 
-    ours   qarvel.symdiff.millsratio_dd(x, dx)
-    naive  (R(x - dx) - R(x + dx))/(2 dx), R(t) = sqrt(pi/2) erfcx(t/sqrt(2))
+    ours   millsratio_dd(x, dx)
+    naive  (R(x - dx) - R(x + dx))/(2 dx),  R(t) = sqrt(pi/2) erfcx(t/sqrt 2)
 
-and prints nanoseconds per element (best of several repeats), their ratio, and
-the median and largest relative error of each against mpmath on a sample of a
-few hundred points.  The naive difference cancels the digits that the two Mills
-ratios share, about log10(x/dx) of them; millsratio_dd loses none.
+in ns per element (best of several repeats), and prints the median and the
+largest relative error of each against mpmath on a few hundred of the pairs.
+The naive difference cancels the digits that the two Mills ratios share,
+about log10(x/dx) of them; millsratio_dd loses none.
 """
 
 import math
-import sys
-import time
 
+import mpmath as mp
 import numpy as np
+from scipy.special import erfcx
 
+from harness import N, ns_per_element, table
 from qarvel.symdiff import millsratio_dd
 
-try:
-    from scipy.special import erfcx
-except ImportError:  # the comparison needs SciPy; the rest runs without it
-    erfcx = None
-
-try:
-    import mpmath as mp
-except ImportError:
-    mp = None
-
-REPEATS = 5
 SAMPLE = 300
+SQRT_PI_2 = math.sqrt(math.pi / 2)
+INV_SQRT2 = 1 / math.sqrt(2)
 
 
 def naive(x, dx):
-    c, s = math.sqrt(math.pi / 2), math.sqrt(0.5)
-    return (c * erfcx((x - dx) * s) - c * erfcx((x + dx) * s)) / (2 * dx)
+    return (SQRT_PI_2 * erfcx((x - dx) * INV_SQRT2) - SQRT_PI_2 * erfcx((x + dx) * INV_SQRT2)) / (2 * dx)
 
 
 def pairs(regime, n, rng):
-    """x and a dx that is a log-uniform fraction, 1e-8 to 0.9, of the bound
+    """x, and dx a log-uniform fraction (1e-8 to 0.9) of the bound
     0.0392 (x + 1.25) below which millsratio_dd avoids the plain difference."""
     if regime == "series":
         x = rng.uniform(0.0, 20.0, n)
@@ -52,51 +43,36 @@ def pairs(regime, n, rng):
     return x, dx
 
 
-def best_ns(f, x, dx):
-    best = math.inf
-    for _ in range(REPEATS):
-        t = time.perf_counter()
-        f(x, dx)
-        best = min(best, time.perf_counter() - t)
-    return best / x.size * 1e9
-
-
 def reference(x, dx):
     """(R(x - dx) - R(x + dx))/(2 dx) at the exact points, in mpmath, with
-    enough digits for the cancellation and for exp(x^2/2)."""
-    lost = max(0, math.log10(max(x, 1.0) / dx))
-    with mp.workdps(40 + int(2 * math.log10(max(x, 1.0))) + int(lost)):
+    digits enough for exp(x^2/2) and for the cancellation."""
+    big = math.log10(max(x, 1.0))
+    with mp.workdps(40 + int(2 * big) + int(max(0.0, big - math.log10(dx)))):
         X, D = mp.mpf(x), mp.mpf(dx)
         R = lambda t: mp.sqrt(mp.pi / 2) * mp.erfc(t / mp.sqrt(2)) * mp.exp(t * t / 2)
         return (R(X - D) - R(X + D)) / (2 * D)
 
 
-def errors(f, x, dx, refs):
-    got = f(x, dx)
-    return np.array([float(abs(mp.mpf(g) - r) / abs(r)) for g, r in zip(got, refs)])
+def rel_errors(f, x, dx, refs):
+    return np.array([float(abs(mp.mpf(v) - r) / abs(r)) for v, r in zip(f(x, dx), refs)])
 
 
 def main():
-    n = int(sys.argv[1]) if len(sys.argv) > 1 else 10**6
     rng = np.random.default_rng(2026)
-    print(f"{n} pairs per regime; best of {REPEATS} runs; relative errors on {SAMPLE} points")
-    head = f"{'regime':<8} {'ours ns':>8} {'naive ns':>9} {'ratio':>6}   {'median err ours':>15} {'naive':>9}   {'max err ours':>12} {'naive':>9}"
-    print(head)
+    rows = []
     for regime in ("series", "cf"):
-        x, dx = pairs(regime, n, rng)
-        ours_ns = best_ns(millsratio_dd, x, dx)
-        naive_ns = best_ns(naive, x, dx) if erfcx is not None else math.nan
-        line = f"{regime:<8} {ours_ns:8.1f} {naive_ns:9.1f} {naive_ns / ours_ns:6.2f}"
-        if mp is not None:
-            xs, dxs = x[:SAMPLE], dx[:SAMPLE]
-            refs = [reference(float(a), float(b)) for a, b in zip(xs, dxs)]
-            e_ours = errors(millsratio_dd, xs, dxs, refs)
-            e_naive = errors(naive, xs, dxs, refs) if erfcx is not None else np.full(1, math.nan)
-            line += (f"   {np.median(e_ours):15.2e} {np.median(e_naive):9.2e}"
-                     f"   {e_ours.max():12.2e} {e_naive.max():9.2e}")
-        print(line)
-    return 0
+        x, dx = pairs(regime, N, rng)
+        t_ours = ns_per_element(millsratio_dd, x, dx)
+        t_naive = ns_per_element(naive, x, dx)
+        xs, dxs = x[:SAMPLE], dx[:SAMPLE]
+        refs = [reference(float(a), float(b)) for a, b in zip(xs, dxs)]
+        e_ours, e_naive = rel_errors(millsratio_dd, xs, dxs, refs), rel_errors(naive, xs, dxs, refs)
+        rows.append([regime, t_ours, t_naive, t_naive / t_ours,
+                     float(np.median(e_ours)), float(np.median(e_naive)), float(e_ours.max()), float(e_naive.max())])
+    table(f"millsratio_dd vs the erfcx difference (10^6 pairs; errors on {SAMPLE})",
+          ["regime", "ns/elt", "naive ns/elt", "speed-up", "median err", "naive median", "max err", "naive max"],
+          rows)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()

@@ -234,9 +234,13 @@ def test_cf_depth8_at_30_is_R_itself():
 
 @pytest.mark.parametrize("fn", [lambda x, dx, n: dd_cf(x, dx, n), DD_CF_F],
                          ids=["double via millsratio_dd_cf", "float"])
-def test_cf_largest_depth_terminates(fn):
-    # INT_MAX - 1 steps; the counter stops at INT_MAX without passing it
-    assert math.isnan(fn(5.0, 0.1, INT_MAX))
+def test_cf_largest_depths_terminate(fn):
+    # The counter stops at INT_MAX without passing it; long before, the
+    # members overflow and the result is NaN, whatever the depth beyond.
+    for x, dx in [(5.0, 0.1), (30.0, 0.1), (6150.0, 1.0), (1e6, 1.0), (0.0, 0.0), (-3.0, 0.5), (NAN, 0.1)]:
+        for n in (400, 1000, 123457, INT_MAX - 1, INT_MAX):
+            assert math.isnan(fn(x, dx, n)), (x, dx, n)
+        assert fn(x, dx, INT_MIN) == fn(x, dx, 1) or math.isnan(fn(x, dx, 1))
 
 
 # MillsRatioDiff: (x, dx, theta, result).
@@ -554,8 +558,7 @@ def test_any_input_matches_elementwise(name):
 def test_theta_conversion(theta, as_int):
     for x, dx in SELECTOR_POINTS:
         assert same(dd(x, dx, theta), DD(x, dx, as_int))
-    if as_int < 1000:  # (the largest depth takes seconds: tested once, above)
-        assert same(dd_cf(5.0, 0.1, theta), DD_CF(5.0, 0.1, as_int))
+    assert same(dd_cf(5.0, 0.1, theta), DD_CF(5.0, 0.1, as_int))
 
 
 class HasInt:

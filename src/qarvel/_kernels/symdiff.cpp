@@ -7,6 +7,8 @@
 // rounded to the working type T on its own.
 #include "symdiff.hpp"
 
+#include <cmath>
+
 namespace qarvel {
 namespace {
 
@@ -77,7 +79,16 @@ template <typename T> T MillsRatioDiff_CF(T x, T dx, int n_terms) {
     // and rises by one, so it meets n_terms exactly and never goes beyond
     // it, even for n_terms = INT_MAX (a test k <= n_terms would need k to
     // pass INT_MAX, which is signed overflow).  The loop ends after
-    // n_terms - 1 steps.
+    // n_terms - 1 steps, or earlier once the result is settled: when V_c,
+    // Pa_c and Pb_c are all infinite or NaN, every later member is too (each
+    // new V, Pa, Pb adds a product with the non-finite V_c, Pa_c or Pb_c, and
+    // 0 times infinity is NaN), so the result would be non-finite over
+    // non-finite, NaN, however many steps remain.  The denominators q_k(t)
+    // have positive coefficients in powers of one parity and grow at least
+    // like a double factorial in k whatever t, and V overflows with them
+    // (within about 300 steps in double for every argument tried), so a
+    // depth such as INT_MAX costs no more than that.  The result is the same
+    // as after all the steps.
     for (int k = 2;; ++k) {
         T K = static_cast<T>(k);
         T K1 = static_cast<T>(k - 1);
@@ -94,6 +105,7 @@ template <typename T> T MillsRatioDiff_CF(T x, T dx, int n_terms) {
         Pb_p = Pb_c;
         Pb_c = Pb_n;
         if (k == n_terms) break;
+        if (!std::isfinite(V_c) && !std::isfinite(Pa_c) && !std::isfinite(Pb_c)) break;
     }
     return V_c / (Pb_c * Pa_c);
 }
