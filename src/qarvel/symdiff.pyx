@@ -29,6 +29,8 @@ symdiff.pxd (``from qarvel.symdiff cimport _R_DD``).
 import numpy as np
 cimport numpy as cnp
 
+from ._buffers cimport READONLY, WRITABLE, PyBuffer_Release, acquire_doubles
+
 cnp.import_array()
 
 ctypedef double (*kernel2_t)(double, double, int) noexcept nogil
@@ -45,13 +47,29 @@ cdef object _apply2(kernel2_t K, x, dx, int k):
     flat_x = np.ascontiguousarray(np.broadcast_to(x_arr, bshape).ravel())
     flat_dx = np.ascontiguousarray(np.broadcast_to(dx_arr, bshape).ravel())
     out = np.empty_like(flat_x)
-    cdef const double[::1] fx = flat_x
-    cdef const double[::1] fdx = flat_dx
-    cdef double[::1] o = out
-    cdef Py_ssize_t n = fx.shape[0]
-    cdef Py_ssize_t i
-    for i in range(n):
-        o[i] = K(fx[i], fdx[i], k)
+    cdef Py_buffer xv, dxv, ov
+    cdef const double* fx
+    cdef const double* fdx
+    cdef double* o
+    cdef Py_ssize_t n, i
+    acquire_doubles(flat_x, &xv, READONLY)
+    try:
+        acquire_doubles(flat_dx, &dxv, READONLY)
+        try:
+            acquire_doubles(out, &ov, WRITABLE)
+            try:
+                fx = <const double*>xv.buf
+                fdx = <const double*>dxv.buf
+                o = <double*>ov.buf
+                n = xv.shape[0]
+                for i in range(n):
+                    o[i] = K(fx[i], fdx[i], k)
+            finally:
+                PyBuffer_Release(&ov)
+        finally:
+            PyBuffer_Release(&dxv)
+    finally:
+        PyBuffer_Release(&xv)
     if scalar:
         return float(out[0])
     return out.reshape(bshape)
