@@ -26,6 +26,7 @@ import numpy as np
 from scipy.special import erfcx
 
 import qarvel
+from bench_relmeans import np_logrel as logrel_peer, np_powrel as powrel_peer
 from harness import N, ns_per_element, table
 from qarvel import mills, relmeans, symdiff
 
@@ -69,18 +70,6 @@ def dd_cf_peer(x, dx, n_terms=4):
             v = t + k / v
         return 1.0 / v
     return (R_n(x - dx) - R_n(x + dx)) / (dx + dx)
-
-
-def logrel_peer(x):
-    with np.errstate(divide="ignore", invalid="ignore"):
-        r = np.log1p(x) / x
-    r[x == 0] = 1.0
-    return r
-
-
-def powrel_peer(x, a):
-    with np.errstate(divide="ignore", invalid="ignore", over="ignore"):
-        return np.expm1(a * np.log1p(x)) / (a * x)
 
 
 # --- the cases: function, regime, arguments, integer parameter ------------------

@@ -11,7 +11,7 @@ from libc.math cimport log1p, expm1
 import numpy as np
 cimport numpy as cnp
 
-from ._buffers cimport WRITABLE, PyBuffer_Release, acquire_doubles
+from ._loops cimport WRITABLE, PyBuffer_Release, acquire_doubles, run_unary
 
 cnp.import_array()
 
@@ -80,24 +80,8 @@ def logrel(x):
     cdef bint scalar = x_arr.ndim == 0
     flat = np.ascontiguousarray(x_arr.ravel())
     out = np.empty_like(flat)
-    # views requested writable, the input's too: a read-only C-contiguous
-    # float64 input reaches here uncopied and is refused by the buffer request
-    cdef Py_buffer fv, ov
-    cdef const double* f
-    cdef double* o
-    cdef Py_ssize_t i
-    acquire_doubles(flat, &fv, WRITABLE)
-    try:
-        acquire_doubles(out, &ov, WRITABLE)
-        try:
-            f = <const double*>fv.buf
-            o = <double*>ov.buf
-            for i in range(fv.shape[0]):
-                o[i] = _logrel(f[i])
-        finally:
-            PyBuffer_Release(&ov)
-    finally:
-        PyBuffer_Release(&fv)
+    # _logrel is inlined into the loop by the C++ compiler
+    run_unary(_logrel, flat, out)
     if scalar:
         return float(out[0])
     return out.reshape(x_arr.shape)

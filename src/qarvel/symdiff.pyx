@@ -29,7 +29,7 @@ symdiff.pxd (``from qarvel.symdiff cimport _R_DD``).
 import numpy as np
 cimport numpy as cnp
 
-from ._buffers cimport READONLY, WRITABLE, PyBuffer_Release, acquire_doubles
+from ._loops cimport READONLY, WRITABLE, PyBuffer_Release, acquire_doubles
 
 cnp.import_array()
 

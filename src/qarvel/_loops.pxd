@@ -1,7 +1,9 @@
-# Raw element access to the float64 arrays of the binding modules, through the
-# buffer protocol: the request a typed memoryview double[::1] (or const
-# double[::1]) makes, and its checks, without building a memoryview object
-# per call, which costs about as much as the whole rest of a call on a scalar.
+# The element loops of the binding modules.
+#
+# Raw element access to their float64 arrays goes through the buffer
+# protocol: the request a typed memoryview double[::1] (or const double[::1])
+# makes, and its checks, without building a memoryview object per call, which
+# costs about as much as the whole rest of a call on a scalar.
 #
 #     cdef Py_buffer view
 #     acquire_doubles(arr, &view, WRITABLE)
@@ -35,4 +37,31 @@ cdef inline int acquire_doubles(object obj, Py_buffer* view, int flags) except -
     if view.ndim != 1 or view.itemsize != sizeof(double) or not _is_native_double(view.format):
         PyBuffer_Release(view)
         raise ValueError("expected a one-dimensional buffer of doubles")
+    return 0
+
+
+ctypedef double (*unary_kernel)(double) noexcept nogil
+
+
+cdef inline int run_unary(unary_kernel K, flat, out) except -1:
+    # out[i] = K(flat[i]) over two one-dimensional float64 arrays of equal
+    # length, in a plain loop.  Both buffers are requested writable, the
+    # input's too, so a read-only C-contiguous float64 argument that reaches
+    # here uncopied is refused.
+    cdef Py_buffer fv, ov
+    cdef const double* f
+    cdef double* o
+    cdef Py_ssize_t i
+    acquire_doubles(flat, &fv, WRITABLE)
+    try:
+        acquire_doubles(out, &ov, WRITABLE)
+        try:
+            f = <const double*>fv.buf
+            o = <double*>ov.buf
+            for i in range(fv.shape[0]):
+                o[i] = K(f[i])
+        finally:
+            PyBuffer_Release(&ov)
+    finally:
+        PyBuffer_Release(&fv)
     return 0
