@@ -10,15 +10,32 @@ WHEELS := build/wheel
 export PATH := $(abspath $(VENV))/bin:$(PATH)
 SOURCES := pyproject.toml meson.build $(shell find src -type f -not -name '*.pyc')
 
-.PHONY: demo test install clean
+.PHONY: demo test bench accuracy install clean
 
+# Each module on points where the textbook formula fails, beside it.
 demo: $(VENV)/.installed
-	$(VPY) -m qarvel millsratio -40 -1 0 1 9.5 40 1e8
-	$(VPY) -m qarvel millsratio_d1 -5 0 5 50 1e5
-	$(VPY) -m qarvel millsratio_d3 -5 0 5 50 1e5
+	$(VPY) -m qarvel millsratio --naive -40 -1 0 1 9.5 30 40 1e8
+	$(VPY) -m qarvel millsratio_d1 --naive -5 0 5 50 1e5
+	$(VPY) -m qarvel millsratio_d3 --naive -5 0 5 20 1e3
+	$(VPY) -m qarvel millsratio_rel_below1 --naive 1e-9 0.5 1
+	$(VPY) -m qarvel millsratio_dd --naive --dx 1e-6 0.5 5 30 1e6
+	$(VPY) -m qarvel millsratio_dd_cf --naive --dx 1e-6 --n_terms 8 30 100
+	$(VPY) -m qarvel logrel --naive 1e-10 1e-17 0.5
+	$(VPY) -m qarvel powrel --naive --a 2.5 1e-12 1e-17 1
 
 test: $(VENV)/.installed
 	$(VPY) -m pytest
+
+# Speed against the formulas users would otherwise write, and the bare C++
+# loop; a report, never a failure.
+bench: $(VENV)/.installed
+	cd benchmarks && ../$(VPY) bench.py
+
+# Error against mpmath of every function and its textbook peer, per regime:
+# docs/accuracy.md and docs/accuracy.png (needs matplotlib).
+accuracy: $(VENV)/.installed
+	$(VPY) -m pip install -q 'matplotlib>=3.8'
+	$(VPY) tools/accuracy_report.py
 
 install: $(VENV)/.installed
 

@@ -11,6 +11,7 @@ import pytest
 # module name, and a call that shows the module works
 MODULES = [
     ("mills", "m.millsratio(0.0) == 1.2533141373155003"),
+    ("symdiff", "m.millsratio_dd(0.0, 0.3, -1) == 3.339458003307186"),
     ("relmeans", "m.powrel(1.0, 2.0) == 1.5"),
 ]
 

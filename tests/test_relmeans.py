@@ -350,36 +350,6 @@ def test_kernels_are_not_linker_symbols():
     assert [line.split()[-1] for line in out.splitlines()] == ["PyInit_relmeans"]
 
 
-USER_PYX = """\
-# cython: language_level=3
-from qarvel.relmeans cimport _logrel, _powrel
-
-def call(double x, double a):
-    return _logrel(x), _powrel(x, a)
-"""
-
-
-def test_cimport_from_another_extension(tmp_path):
-    """A second extension module cimports the kernels through relmeans.pxd;
-    at its load Cython takes them from the capsule table, checking the
-    signatures."""
-    cython = shutil.which("cython", path=os.path.dirname(sys.executable)) or shutil.which("cython")
-    cxx = shutil.which(os.environ.get("CXX", "c++"))
-    if cython is None or cxx is None:
-        pytest.skip("needs cython and a C++ compiler")
-    (tmp_path / "relmeans_user.pyx").write_text(USER_PYX)
-    include = os.path.dirname(qarvel.get_include())
-    subprocess.run([cython, "-3", "--cplus", "-I", include, "relmeans_user.pyx",
-                    "-o", "relmeans_user.cpp"], cwd=tmp_path, check=True)
-    so = "relmeans_user" + sysconfig.get_config_var("EXT_SUFFIX")
-    subprocess.run([cxx, "-shared", "-fPIC", "-O1", "-I" + sysconfig.get_paths()["include"],
-                    "relmeans_user.cpp", "-o", so], cwd=tmp_path, check=True)
-    code = "import relmeans_user as u; print(repr(u.call(1.0, 2.0)), repr(u.call(-1.0, -2.0)))"
-    out = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, check=True,
-                         capture_output=True, text=True).stdout
-    assert out.split() == [f"({logrel(1.0)!r},", f"{powrel(1.0, 2.0)!r})", "(inf,", "inf)"]
-
-
 # ---------------------------------------------------------------------------
 # Module load (the steps common to every module: test_lifecycle.py)
 

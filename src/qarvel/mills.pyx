@@ -14,6 +14,8 @@ declaration file mills.pxd (``from qarvel.mills cimport _R``).
 import numpy as np
 cimport numpy as cnp
 
+from ._buffers cimport WRITABLE, PyBuffer_Release, acquire_doubles
+
 cnp.import_array()
 
 ctypedef double (*kernel_t)(double) noexcept nogil
@@ -21,14 +23,27 @@ ctypedef double (*kernel_t)(double) noexcept nogil
 
 cdef object _apply(kernel_t K, x_arr):
     # x_arr is float64; flatten in row-major order, one output, plain loop.
+    # Both buffers are requested writable, the input's too: a read-only
+    # C-contiguous float64 argument reaches here uncopied and is refused.
     cdef bint scalar = x_arr.ndim == 0
     flat = np.ascontiguousarray(x_arr.ravel())
     out = np.empty_like(flat)
-    cdef double[::1] f = flat
-    cdef double[::1] o = out
+    cdef Py_buffer fv, ov
+    cdef const double* f
+    cdef double* o
     cdef Py_ssize_t i
-    for i in range(f.shape[0]):
-        o[i] = K(f[i])
+    acquire_doubles(flat, &fv, WRITABLE)
+    try:
+        acquire_doubles(out, &ov, WRITABLE)
+        try:
+            f = <const double*>fv.buf
+            o = <double*>ov.buf
+            for i in range(fv.shape[0]):
+                o[i] = K(f[i])
+        finally:
+            PyBuffer_Release(&ov)
+    finally:
+        PyBuffer_Release(&fv)
     if scalar:
         return float(out[0])
     return out.reshape(x_arr.shape)

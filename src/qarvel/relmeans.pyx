@@ -11,6 +11,8 @@ from libc.math cimport log1p, expm1
 import numpy as np
 cimport numpy as cnp
 
+from ._buffers cimport WRITABLE, PyBuffer_Release, acquire_doubles
+
 cnp.import_array()
 
 # cdivision (first line): every quotient below is a plain IEEE division, so a
@@ -80,11 +82,22 @@ def logrel(x):
     out = np.empty_like(flat)
     # views requested writable, the input's too: a read-only C-contiguous
     # float64 input reaches here uncopied and is refused by the buffer request
-    cdef double[::1] f = flat
-    cdef double[::1] o = out
+    cdef Py_buffer fv, ov
+    cdef const double* f
+    cdef double* o
     cdef Py_ssize_t i
-    for i in range(f.shape[0]):
-        o[i] = _logrel(f[i])
+    acquire_doubles(flat, &fv, WRITABLE)
+    try:
+        acquire_doubles(out, &ov, WRITABLE)
+        try:
+            f = <const double*>fv.buf
+            o = <double*>ov.buf
+            for i in range(fv.shape[0]):
+                o[i] = _logrel(f[i])
+        finally:
+            PyBuffer_Release(&ov)
+    finally:
+        PyBuffer_Release(&fv)
     if scalar:
         return float(out[0])
     return out.reshape(x_arr.shape)
@@ -131,15 +144,31 @@ def powrel(x, a):
         raise ValueError("x must be greater than -1.")
     bx, ba = np.broadcast_arrays(x_arr, a_arr)
     cdef bint scalar = bx.ndim == 0
-    flat_x = _flatten(x_arr, bx)
-    cdef double[::1] xv = flat_x
-    flat_a = _flatten(a_arr, ba)
-    cdef double[::1] av = flat_a
-    out = np.empty_like(flat_x)
-    cdef double[::1] o = out
+    cdef Py_buffer xv, av, ov
+    cdef const double* fx
+    cdef const double* fa
+    cdef double* o
     cdef Py_ssize_t i
-    for i in range(xv.shape[0]):
-        o[i] = _powrel(xv[i], av[i])
+    flat_x = _flatten(x_arr, bx)
+    acquire_doubles(flat_x, &xv, WRITABLE)
+    try:
+        flat_a = _flatten(a_arr, ba)
+        acquire_doubles(flat_a, &av, WRITABLE)
+        try:
+            out = np.empty_like(flat_x)
+            acquire_doubles(out, &ov, WRITABLE)
+            try:
+                fx = <const double*>xv.buf
+                fa = <const double*>av.buf
+                o = <double*>ov.buf
+                for i in range(xv.shape[0]):
+                    o[i] = _powrel(fx[i], fa[i])
+            finally:
+                PyBuffer_Release(&ov)
+        finally:
+            PyBuffer_Release(&av)
+    finally:
+        PyBuffer_Release(&xv)
     if scalar:
         return float(out[0])
     return out.reshape(bx.shape)

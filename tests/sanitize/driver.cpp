@@ -13,9 +13,7 @@
 #include <vector>
 
 #include "_kernels/mills.hpp"
-#ifdef WITH_SYMDIFF
 #include "_kernels/symdiff.hpp"
-#endif
 
 namespace {
 
@@ -87,7 +85,6 @@ template <typename T> void run_mills() {
             for (int d : {INT_MIN, -1, 0, 1, 2, 3, 4, INT_MAX}) consume(qarvel::MillsRatio_CF(xs[k], n, d));
 }
 
-#ifdef WITH_SYMDIFF
 template <typename T> void run_symdiff() {
     std::vector<T> xs = inputs<T>();
     const size_t m = xs.size();
@@ -102,17 +99,14 @@ template <typename T> void run_symdiff() {
         consume(qarvel::MillsRatioDiff_CF(x, T(0.1), INT_MIN));
     }
 }
-#endif
 
 }  // namespace
 
 int main() {
     run_mills<float>();
     run_mills<double>();
-#ifdef WITH_SYMDIFF
     run_symdiff<float>();
     run_symdiff<double>();
-#endif
     std::printf("calls: %llu\n", calls);
     return 0;
 }
