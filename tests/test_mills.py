@@ -2,6 +2,7 @@
 
 import inspect
 import math
+from fractions import Fraction
 
 import numpy as np
 import pytest
@@ -206,7 +207,6 @@ def test_cf_selectors():
 
 def _cf_exact(x, n):
     """R_n(x) = 1/(x + 1/(x + 2/(x + ... + n/x))) in exact rational arithmetic."""
-    from fractions import Fraction
     x = Fraction(x)
     t = x
     for k in range(n, 0, -1):
@@ -216,7 +216,6 @@ def _cf_exact(x, n):
 
 @pytest.mark.parametrize("n", [2, 4, 6, 8, 10, 12])
 def test_cf_against_exact_fraction(n):
-    from fractions import Fraction
     xs = [0.05, 0.3, 1.0, 2.5, 9.5, 30.0, 1e3, 1e8, 1e20]
     for x in xs:
         # below x = 1 the deeper approximants reach 6 2^-52 (no kernel uses them there)
