@@ -135,7 +135,7 @@ def speed(tmp):
         t_peer = ns_per_element(peer, *args, *extra, repeat=REPEAT)
         t_floor = floor_ns(exe, tmp, name, args, param)
         rows.append([name, regime, t_ours, t_peer, t_peer / t_ours, t_floor, t_ours / t_floor])
-    table(f"Speed on 10^6 float64 points: qarvel, the formula it replaces, and the bare C++ loop",
+    table("Speed on 10^6 float64 points: qarvel, the formula it replaces, and the bare C++ loop",
           ["function", "regime", "ns/elt", "formula ns/elt", "speed-up", "C++ ns/elt", "python/C++"], rows)
 
 

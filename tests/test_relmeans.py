@@ -11,11 +11,9 @@ errors, docstrings.
 import ctypes
 import inspect
 import math
-import os
 import shutil
 import subprocess
 import sys
-import sysconfig
 import textwrap
 import warnings
 from fractions import Fraction
@@ -26,7 +24,6 @@ import pytest
 from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
 
-import qarvel
 from qarvel import relmeans
 from qarvel.relmeans import logrel, powrel
 
