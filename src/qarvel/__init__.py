@@ -6,6 +6,8 @@ Modules:
                      (sqrt(pi/2) - R(x))/x on [0, 1]
     qarvel.symdiff   symmetric divided differences of R
     qarvel.relmeans  log(1 + x)/x and ((1 + x)^a - 1)/(a x)
+    qarvel.ufuncs    all of the above as NumPy ufuncs (float32 and float64
+                     loops, out=, where=, no interpreter lock)
 
 ``import qarvel`` loads none of them; ``qarvel.mills`` and the like import
 on first access.
@@ -15,9 +17,9 @@ import importlib
 import os
 
 __version__ = "0.1.0"
-__all__ = ["get_include", "mills", "symdiff", "relmeans"]
+__all__ = ["get_include", "mills", "symdiff", "relmeans", "ufuncs"]
 
-_SUBMODULES = ("mills", "symdiff", "relmeans")
+_SUBMODULES = ("mills", "symdiff", "relmeans", "ufuncs")
 
 
 def get_include():

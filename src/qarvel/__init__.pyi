@@ -1,4 +1,4 @@
-from . import mills as mills, relmeans as relmeans, symdiff as symdiff
+from . import mills as mills, relmeans as relmeans, symdiff as symdiff, ufuncs as ufuncs
 
 __version__: str
 __all__: list[str]
