@@ -19,7 +19,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import helpers as h
-from qarvel import mills, relmeans, symdiff
+from qarvel import mills, relmeans, symdiff, ufuncs
 
 # (function, number of array arguments, integer parameter name or None)
 FUNCTIONS = [
@@ -215,6 +215,7 @@ def test_no_leaks(f, nargs, param):
 
 # --- threads ---------------------------------------------------------------------
 
+@pytest.mark.filterwarnings("ignore:overflow encountered:RuntimeWarning")   # R(x) for x < -37.7
 def test_threads_get_serial_results():
     rng = np.random.default_rng(7)
     x = rng.uniform(-40, 100, 20_000)
@@ -226,6 +227,10 @@ def test_threads_get_serial_results():
         lambda: mills.millsratio_rel_below1(unit), lambda: symdiff.millsratio_dd(x, dx),
         lambda: symdiff.millsratio_dd(x, dx, -1), lambda: symdiff.millsratio_dd_cf(x, dx, 6),
         lambda: relmeans.logrel(rel), lambda: relmeans.powrel(rel, dx),
+        # the ufuncs run their loops without the interpreter lock, truly in parallel
+        lambda: ufuncs.millsratio(x), lambda: ufuncs.millsratio_d3(x.astype(np.float32)),
+        lambda: ufuncs.millsratio_dd(x, dx, -1), lambda: ufuncs.millsratio_dd_cf(x, dx, 6),
+        lambda: ufuncs.powrel(rel, dx),
     ]
     serial = [h.bits_array(w()) for w in work]
     failures = []

@@ -6,7 +6,7 @@ import numpy as np
 import numpy.typing as npt
 
 import qarvel
-from qarvel import mills, relmeans, symdiff
+from qarvel import mills, relmeans, symdiff, ufuncs
 
 Array = npt.NDArray[np.float64]
 
@@ -30,3 +30,9 @@ assert_type(relmeans.powrel(np.ones(4), [[1.0], [2.0]]), Array)
 
 assert_type(qarvel.get_include(), str)
 assert_type(qarvel.mills.millsratio(0.0), float)
+
+assert_type(ufuncs.millsratio, np.ufunc)
+assert_type(ufuncs.millsratio_dd, np.ufunc)
+assert_type(ufuncs.powrel.nin, int)
+ufuncs.millsratio(np.ones(3), out=np.empty(3))
+ufuncs.millsratio_dd_cf(np.ones(3), 1e-3, 4)
