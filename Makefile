@@ -22,6 +22,9 @@ demo: $(VENV)/.installed
 	$(VPY) -m qarvel millsratio_dd_cf --naive --dx 1e-6 --n_terms 8 30 100
 	$(VPY) -m qarvel logrel --naive 1e-10 1e-17 0.5
 	$(VPY) -m qarvel powrel --naive --a 2.5 1e-12 1e-17 1
+	$(VPY) -c "import numpy as np; from qarvel import ufuncs; \
+	  x = np.float32([5, 50, 500]); print('ufuncs.millsratio_d1, float32 loop:', ufuncs.millsratio_d1(x), \
+	  ' 1 - x R(x) in float32:', np.float32(1) - x * ufuncs.millsratio(x))"
 
 test: $(VENV)/.installed
 	$(VPY) -m pytest
