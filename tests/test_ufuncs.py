@@ -284,6 +284,10 @@ def test_out_and_where():
     got = u.millsratio(x, out=out, where=mask)
     assert got is out
     assert same_bits(out[mask], mills.millsratio(x[mask])) and (out[~mask] == -7.0).all()
+    # in place: each element is read before it is written
+    y = x.copy()
+    u.millsratio_dd(y, 0.5, 1, out=y)
+    assert same_bits(y, symdiff.millsratio_dd(x, 0.5))
     # a float32 out= on the float64 loop is a same-kind cast
     out32 = np.empty(11, dtype=np.float32)
     u.millsratio(x, out=out32)
