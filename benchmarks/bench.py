@@ -9,6 +9,8 @@
 3. Memory: the peak extra memory of one call on a contiguous array.
 4. Accuracy of the naive forms beside qarvel's, for the divided differences
    and the relative means (bench_symdiff.py, bench_relmeans.py).
+5. The ufuncs of qarvel.ufuncs beside the module functions: speed, float32
+   loops, out=, broadcasting and threads (bench_ufuncs.py).
 
 Times are the best of several repeats.  Pass --quick for fewer repeats.
 """
@@ -200,8 +202,10 @@ def main():
     memory()
     import bench_relmeans
     import bench_symdiff
+    import bench_ufuncs
     bench_symdiff.main()
     bench_relmeans.main()
+    bench_ufuncs.main()
 
 
 if __name__ == "__main__":
