@@ -23,10 +23,12 @@ Differences from the module functions:
   the invalid floating-point flag, as ``np.log(-1.0)`` does: NumPy warns
   ("invalid value encountered in logrel"), and ``np.errstate(invalid="raise")``
   turns it into FloatingPointError.
-* Flags.  The flags a loop leaves describe its results: invalid for a NaN
-  from arguments none of which is NaN, overflow for an infinity from finite
-  arguments (``millsratio(-40.0)``).  Flags raised inside the kernels on the
-  way to a correct result are not reported.
+* Flags.  The one floating-point flag a ufunc reports is invalid, for a NaN
+  from arguments none of which is NaN: an argument outside the domain, or
+  an undefined value such as ``logrel(inf)`` (inf/inf).  Flags the kernels
+  raise on the way to a correct result are not reported, and neither is
+  overflow: ``millsratio(-40.0)`` is inf, as R(x) is for every x below
+  -37.67, without a warning.
 * Integer parameters.  ``theta`` of ``millsratio_dd`` and ``n_terms`` of
   ``millsratio_dd_cf`` are ufunc inputs like x and dx, with no default, and
   broadcast like them.  They are taken as int64: Python ints, bools and
@@ -158,7 +160,7 @@ Notes
 Within 2.2 units of 2**-52 relative for x >= -1 in float64 (1.6 units of
 2**-23 in float32); for x < -1 the rounding of x**2/2 dominates, about
 (x**2/4 + 3) units.  R(x) overflows below x = -37.67 (float32: -13.32):
-the result is inf with the overflow flag.  Identical bit for bit to
+the result is inf (no flag is raised).  Identical bit for bit to
 qarvel.mills.millsratio in float64.
 
 Examples
