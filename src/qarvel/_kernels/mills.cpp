@@ -7,6 +7,7 @@
 #include "mills.hpp"
 
 #include <cmath>
+#include <cstddef>
 #include <limits>
 
 #include "../_mills_coef.hpp"
@@ -57,11 +58,36 @@ template <typename T> inline int RowIndex(T t, int last) {
     return static_cast<int>(t);
 }
 
-// Horner's scheme over one row, highest coefficient first; for T = float
-// each coefficient is rounded to float as it enters.
-template <typename T> inline T HornerRow(const double* c, int degree, T s) {
-    T p = static_cast<T>(c[degree]);
-    for (int k = degree - 1; k >= 0; --k) p = p * s + static_cast<T>(c[k]);
+// The coefficient tables in the working type.  For float, copies of the
+// double tables with each coefficient rounded to float, made once when the
+// library is loaded: the values the coefficients take in float arithmetic,
+// without a conversion per coefficient in every call.
+template <std::size_t N> struct FloatCopy {
+    float v[N];
+    explicit FloatCopy(const double (&c)[N]) {
+        for (std::size_t k = 0; k < N; ++k) v[k] = static_cast<float>(c[k]);
+    }
+};
+const FloatCopy<96> kRrelFloat(C_Rrel);
+const FloatCopy<208> kR1Float(C_R1);
+const FloatCopy<405> kR3Float(C_R3);
+
+template <typename T> struct Tables;
+template <> struct Tables<double> {
+    static const double* Rrel() { return C_Rrel; }
+    static const double* R1() { return C_R1; }
+    static const double* R3() { return C_R3; }
+};
+template <> struct Tables<float> {
+    static const float* Rrel() { return kRrelFloat.v; }
+    static const float* R1() { return kR1Float.v; }
+    static const float* R3() { return kR3Float.v; }
+};
+
+// Horner's scheme over one row, highest coefficient first.
+template <typename T> inline T HornerRow(const T* c, int degree, T s) {
+    T p = c[degree];
+    for (int k = degree - 1; k >= 0; --k) p = p * s + c[k];
     return p;
 }
 
@@ -70,7 +96,7 @@ template <typename T> inline T LookupRrel(T x) {
     T t = T(12) * x;
     int i = RowIndex(t, 11);
     T s = t - static_cast<T>(i);
-    return HornerRow(C_Rrel + 8 * i, 7, s);
+    return HornerRow(Tables<T>::Rrel() + 8 * i, 7, s);
 }
 
 // C_R1: rows in t = 32(x - 1)/(x + 2.5), which maps [1, inf) onto [0, 32).
@@ -79,7 +105,7 @@ template <typename T> inline T LookupR1(T x) {
     T d = x + T(2.5);
     int i = RowIndex(((x - T(1)) * T(32)) / d, 25);
     T s = (static_cast<T>(32 - i) * x - (T(2.5) * static_cast<T>(i) + T(32))) / d;
-    return HornerRow(C_R1 + 8 * i, 7, s);
+    return HornerRow(Tables<T>::R1() + 8 * i, 7, s);
 }
 
 // C_R3: rows in t = 50x/(x + 3.5), which maps [0, inf) onto [0, 50).
@@ -89,7 +115,7 @@ template <typename T> inline T LookupR3(T x) {
     int i = RowIndex((x / d) * T(50), 44);
     int o = 9 * i;
     T s = (static_cast<T>(50 - i) * x - static_cast<T>(3.5 * static_cast<double>(i))) / d;
-    return HornerRow(C_R3 + o, 8, s);
+    return HornerRow(Tables<T>::R3() + o, 8, s);
 }
 
 // The numerator and denominator polynomials delta and gamma of
@@ -98,9 +124,10 @@ template <typename T> inline T LookupR3(T x) {
 // row performs the written operations of its depth after a few exact ones
 // (0 u + 0 = 0, 0 u + 1 = 1, 1 u = u), so for finite u it gives the same
 // doubles; depth 2 is delta = 1, gamma = 0, for which the general quotients
-// reduce to the special-cased ones (D = u).
+// reduce to the special-cased ones (D = u).  The entries are integers,
+// exact in float, stored in the working type.
 constexpr int kCFLength = 6;
-constexpr double kCFDelta[6][kCFLength] = {
+template <typename T> constexpr T kCFDelta[6][kCFLength] = {
     {0, 0, 0, 0, 0, 1},                    // depth 2
     {0, 0, 0, 0, 1, 4},                    // depth 4: 4 + u
     {0, 0, 0, 1, 12, 12},                  // depth 6
@@ -108,7 +135,7 @@ constexpr double kCFDelta[6][kCFLength] = {
     {0, 1, 40, 426, 936, -1248},           // depth 10
     {1, 60, 1116, 6816, 4932, -22320},     // depth 12
 };
-constexpr double kCFGamma[6][kCFLength] = {
+template <typename T> constexpr T kCFGamma[6][kCFLength] = {
     {0, 0, 0, 0, 0, 0},                    // depth 2
     {0, 0, 0, 0, 0, 6},                    // depth 4
     {0, 0, 0, 0, 6, 48},                   // depth 6
@@ -123,13 +150,13 @@ constexpr double kCFGamma[6][kCFLength] = {
 // the results equal MillsRatio_CF(x_or_u, n, d) bit for bit.
 template <typename T> inline T ContinuedFraction(T x_or_u, int n, int d) {
     T u = (d == 0) ? (x_or_u * x_or_u + T(3)) : x_or_u;
-    const double* cd = kCFDelta[n / 2 - 1];
-    const double* cg = kCFGamma[n / 2 - 1];
-    T delta = static_cast<T>(cd[0]);
-    T gamma = static_cast<T>(cg[0]);
+    const T* cd = kCFDelta<T>[n / 2 - 1];
+    const T* cg = kCFGamma<T>[n / 2 - 1];
+    T delta = cd[0];
+    T gamma = cg[0];
     for (int k = 1; k < kCFLength; ++k) {
-        delta = delta * u + static_cast<T>(cd[k]);
-        gamma = gamma * u + static_cast<T>(cg[k]);
+        delta = delta * u + cd[k];
+        gamma = gamma * u + cg[k];
     }
     T D = u * delta - gamma;
     if (d == 1) return delta / D;
