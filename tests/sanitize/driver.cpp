@@ -1,9 +1,13 @@
 // Runs every kernel, float and double, over hostile inputs: signed zeros,
 // subnormals, infinities, NaN, the largest values, every switch point with
 // its neighbours, random sweeps of each regime and random bit patterns, and
-// the integer parameters at their extremes.  Built with AddressSanitizer and
-// UndefinedBehaviorSanitizer (float-cast-overflow included), aborting on the
-// first report; prints the number of calls made when every call returned.
+// the integer parameters at their extremes.  Then the ufunc inner loops over
+// the same inputs, with every kind of stride, each operand in a buffer of
+// exactly the size its elements span, checking each result against the
+// kernel and the floating-point flags each call leaves.  Built with
+// AddressSanitizer and UndefinedBehaviorSanitizer (float-cast-overflow
+// included), aborting on the first report; prints the number of kernel
+// calls made when every call returned and every check held.
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -12,8 +16,12 @@
 #include <limits>
 #include <vector>
 
+#include <cfenv>
+#include <cstdlib>
+
 #include "_kernels/mills.hpp"
 #include "_kernels/symdiff.hpp"
+#include "_ufunc_loops.hpp"
 
 namespace {
 
@@ -100,6 +108,175 @@ template <typename T> void run_symdiff() {
     }
 }
 
+// --- the ufunc loops ----------------------------------------------------------
+
+void fail(const char* what, long long i) {
+    std::fprintf(stderr, "ufunc loop check failed: %s (element %lld)\n", what, i);
+    std::exit(1);
+}
+
+// n elements of type V at a stride of `step` elements (negative: the first
+// element is the last in memory; zero: one element for all), in a buffer of
+// exactly the size they span.
+template <typename V> struct Operand {
+    std::vector<V> buf;
+    char* base = nullptr;
+    npy_intp step_bytes;
+    Operand(npy_intp n, npy_intp step)
+        : buf(n == 0 ? 0 : step == 0 ? 1 : (n - 1) * std::llabs(step) + 1),
+          step_bytes(step * static_cast<npy_intp>(sizeof(V))) {
+        if (n > 0) base = reinterpret_cast<char*>(buf.data()) + (step < 0 ? (n - 1) * -step_bytes : 0);
+    }
+    V& at(npy_intp i) { return *reinterpret_cast<V*>(base + i * step_bytes); }
+};
+
+template <typename T> bool same(T a, T b) {
+    return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+
+// Calls a loop with the flags cleared (or overflow set beforehand, which
+// must survive), then checks the flags it leaves: invalid exactly when
+// expected, none of overflow, underflow and divide-by-zero raised inside.
+template <typename Call> void call_loop(Call call, bool expect_invalid, bool overflow_before) {
+    std::feclearexcept(FE_ALL_EXCEPT);
+    if (overflow_before) std::feraiseexcept(FE_OVERFLOW);
+    call();
+    const int f = std::fetestexcept(FE_INVALID | FE_OVERFLOW | FE_UNDERFLOW | FE_DIVBYZERO);
+    if (bool(f & FE_INVALID) != expect_invalid) fail("invalid flag", -1);
+    if (bool(f & FE_OVERFLOW) != overflow_before) fail("overflow flag", -1);
+    if (f & (FE_UNDERFLOW | FE_DIVBYZERO)) fail("underflow or divide-by-zero flag", -1);
+    std::feclearexcept(FE_ALL_EXCEPT);
+}
+
+const npy_intp kSteps[] = {1, 3, -1, -2, 0};
+
+template <typename T, bool (*InDomain)(T)> void run_unary_loop(T (*K)(T), const std::vector<T>& xs) {
+    int round = 0;
+    for (npy_intp n : {npy_intp(0), npy_intp(1), npy_intp(7), npy_intp(2500)}) {
+        for (npy_intp si : kSteps) {
+            for (npy_intp so : {npy_intp(1), npy_intp(-1), npy_intp(2)}) {
+                Operand<T> in(n, si), out(n, so);
+                for (npy_intp i = 0; i < n; ++i) in.at(i) = xs[(i * 31 + round * 7) % xs.size()];
+                bool invalid = false;
+                for (npy_intp i = 0; i < n; ++i) {
+                    T x = in.at(i), r = InDomain(x) ? K(x) : std::numeric_limits<T>::quiet_NaN();
+                    invalid |= std::isnan(r) && !std::isnan(x);
+                }
+                char* args[2] = {in.base, out.base};
+                npy_intp steps[2] = {in.step_bytes, out.step_bytes};
+                call_loop([&] { qarvel::ufunc::Unary<T, InDomain>(args, &n, steps, reinterpret_cast<void*>(K)); },
+                          invalid, ++round % 2 == 0);
+                for (npy_intp i = 0; i < n; ++i) {
+                    T x = in.at(i), want = InDomain(x) ? K(x) : std::numeric_limits<T>::quiet_NaN();
+                    if (!same(out.at(i), want)) fail("unary result", i);
+                    ++calls;
+                }
+            }
+        }
+        // in place, over more than one block of the buffered path
+        Operand<T> io(n, 1);
+        std::vector<T> before(n);
+        bool invalid = false;
+        for (npy_intp i = 0; i < n; ++i) {
+            before[i] = io.at(i) = xs[(i * 17 + 5) % xs.size()];
+            T r = InDomain(before[i]) ? K(before[i]) : std::numeric_limits<T>::quiet_NaN();
+            invalid |= std::isnan(r) && !std::isnan(before[i]);
+        }
+        char* args[2] = {io.base, io.base};
+        npy_intp steps[2] = {io.step_bytes, io.step_bytes};
+        call_loop([&] { qarvel::ufunc::Unary<T, InDomain>(args, &n, steps, reinterpret_cast<void*>(K)); },
+                  invalid, false);
+        for (npy_intp i = 0; i < n; ++i) {
+            T want = InDomain(before[i]) ? K(before[i]) : std::numeric_limits<T>::quiet_NaN();
+            if (!same(io.at(i), want)) fail("unary result in place", i);
+        }
+    }
+}
+
+template <typename T> void run_dd_loop(T (*K)(T, T, int), const std::vector<T>& xs) {
+    const std::int64_t ks[] = {INT64_MIN, INT_MIN - 1LL, INT_MIN, -1, 0, 1, 4, 9, INT_MAX, INT_MAX + 1LL, INT64_MAX};
+    int round = 0;
+    for (npy_intp n : {npy_intp(0), npy_intp(5), npy_intp(1500)}) {
+        for (npy_intp s0 : kSteps) {
+            for (npy_intp s2 : kSteps) {
+                Operand<T> x(n, s0), dx(n, -1), out(n, 1);
+                Operand<std::int64_t> k(n, s2);
+                for (npy_intp i = 0; i < n; ++i) {
+                    x.at(i) = xs[(i * 13 + round) % xs.size()];
+                    dx.at(i) = xs[(i * 7919 + 3 * round) % xs.size()];
+                    k.at(i) = ks[(i + round) % 11];
+                }
+                auto want = [&](npy_intp i) {
+                    std::int64_t ki = k.at(i);
+                    if (ki < INT_MIN || ki > INT_MAX) return std::numeric_limits<T>::quiet_NaN();
+                    return K(x.at(i), dx.at(i), static_cast<int>(ki));
+                };
+                bool invalid = false;
+                for (npy_intp i = 0; i < n; ++i) {
+                    std::int64_t ki = k.at(i);
+                    invalid |= ki < INT_MIN || ki > INT_MAX ||
+                               (std::isnan(want(i)) && !std::isnan(x.at(i)) && !std::isnan(dx.at(i)));
+                }
+                char* args[4] = {x.base, dx.base, k.base, out.base};
+                npy_intp steps[4] = {x.step_bytes, dx.step_bytes, k.step_bytes, out.step_bytes};
+                call_loop([&] { qarvel::ufunc::DividedDifference<T>(args, &n, steps, reinterpret_cast<void*>(K)); },
+                          invalid, ++round % 3 == 0);
+                for (npy_intp i = 0; i < n; ++i) {
+                    if (!same(out.at(i), want(i))) fail("divided-difference result", i);
+                    ++calls;
+                }
+            }
+        }
+    }
+}
+
+// A stand-in two-argument kernel for the loop of powrel, whose kernel is
+// compiled with its Cython module: ((1 + x)^a - 1)/(a x) by the textbook.
+double PowRelTextbook(double x, double a) { return (std::pow(1 + x, a) - 1) / (a * x); }
+
+void run_binary_loop(const std::vector<double>& xs) {
+    int round = 0;
+    for (npy_intp n : {npy_intp(0), npy_intp(3), npy_intp(2100)}) {
+        for (npy_intp s0 : kSteps) {
+            for (npy_intp s1 : kSteps) {
+                Operand<double> x(n, s0), a(n, s1), out(n, -1);
+                for (npy_intp i = 0; i < n; ++i) {
+                    x.at(i) = xs[(i * 11 + round) % xs.size()];
+                    a.at(i) = xs[(i * 101 + 7 * round) % xs.size()];
+                }
+                auto want = [&](npy_intp i) {
+                    return x.at(i) > -1 || std::isnan(x.at(i)) ? PowRelTextbook(x.at(i), a.at(i))
+                                                               : std::numeric_limits<double>::quiet_NaN();
+                };
+                bool invalid = false;
+                for (npy_intp i = 0; i < n; ++i)
+                    invalid |= std::isnan(want(i)) && !std::isnan(x.at(i)) && !std::isnan(a.at(i));
+                char* args[3] = {x.base, a.base, out.base};
+                npy_intp steps[3] = {x.step_bytes, a.step_bytes, out.step_bytes};
+                call_loop([&] { qarvel::ufunc::BinaryAboveMinusOne<double>(args, &n, steps,
+                                                                           reinterpret_cast<void*>(&PowRelTextbook)); },
+                          invalid, ++round % 2 == 0);
+                for (npy_intp i = 0; i < n; ++i) {
+                    if (!same(out.at(i), want(i))) fail("binary result", i);
+                    ++calls;
+                }
+            }
+        }
+    }
+}
+
+template <typename T> void run_loops() {
+    using qarvel::ufunc::AnyReal;
+    using qarvel::ufunc::UnitInterval;
+    const std::vector<T> xs = inputs<T>();
+    run_unary_loop<T, AnyReal<T>>(&qarvel::MillsRatio<T>, xs);
+    run_unary_loop<T, AnyReal<T>>(&qarvel::MillsRatioDeriv1<T>, xs);
+    run_unary_loop<T, AnyReal<T>>(&qarvel::MillsRatioDeriv3<T>, xs);
+    run_unary_loop<T, UnitInterval<T>>(&qarvel::MillsRatioRel_below1<T>, xs);
+    run_dd_loop<T>(&qarvel::MillsRatioDiff<T>, xs);
+    run_dd_loop<T>(&qarvel::MillsRatioDiff_CF<T>, xs);
+}
+
 }  // namespace
 
 int main() {
@@ -107,6 +284,9 @@ int main() {
     run_mills<double>();
     run_symdiff<float>();
     run_symdiff<double>();
+    run_loops<float>();
+    run_loops<double>();
+    run_binary_loop(inputs<double>());
     std::printf("calls: %llu\n", calls);
     return 0;
 }
