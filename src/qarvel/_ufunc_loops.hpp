@@ -51,8 +51,8 @@ constexpr npy_intp kBlock = 1024;
 
 // The flags of one call of a loop.  The four flags NumPy reports are read
 // on entry; invalid, if set, is cleared so that the loop's test sees only
-// the kernels'.  On exit, those of the four the kernels raised are cleared, and
-// invalid is raised if it was set on entry or any result called for it.
+// the kernels'.  On exit, those of the four the kernels raised are cleared,
+// and invalid is raised if it was set on entry or any result called for it.
 // Inexact is left alone: NumPy never reads it.
 class ResultFlags {
   public:
