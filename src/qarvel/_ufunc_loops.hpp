@@ -198,9 +198,9 @@ void DividedDifference(char** args, const npy_intp* dimensions, const npy_intp* 
     }
     Run<T>(
         dimensions[0], args[3], steps[3], in_place, flags,
-        [K, in0, in1, in2, s0, s1, s2, &flags](npy_intp i) {
+        [K, in0, in1, in2, s0, s1, s2, in_int_range, &flags](npy_intp i) {
             const std::int64_t k = Load<std::int64_t>(in2, s2, i);
-            if (k >= INT_MIN && k <= INT_MAX) return K(Load<T>(in0, s0, i), Load<T>(in1, s1, i), static_cast<int>(k));
+            if (in_int_range(k)) return K(Load<T>(in0, s0, i), Load<T>(in1, s1, i), static_cast<int>(k));
             flags.Invalid();
             return QuietNaN<T>();
         },
