@@ -68,9 +68,9 @@ template <std::size_t N> struct FloatCopy {
         for (std::size_t k = 0; k < N; ++k) v[k] = static_cast<float>(c[k]);
     }
 };
-const FloatCopy<96> kRrelFloat(C_Rrel);
-const FloatCopy<208> kR1Float(C_R1);
-const FloatCopy<405> kR3Float(C_R3);
+const FloatCopy kRrelFloat(C_Rrel);
+const FloatCopy kR1Float(C_R1);
+const FloatCopy kR3Float(C_R3);
 
 template <typename T> struct Tables;
 template <> struct Tables<double> {
